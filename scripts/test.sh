@@ -2,7 +2,8 @@
 # Builds everything and runs every test:
 #   1. the Linux build with AddressSanitizer and UndefinedBehaviorSanitizer, all tests;
 #   2. the Linux build with ThreadSanitizer, the tests that run real threads (label "threads");
-#   3. the Windows cross builds (i686, the shipping target), with the checks of the binaries.
+#   3. the Windows cross builds (i686, the shipping target, and x86_64 for the user-mode parts),
+#      with the checks of the binaries.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-2}
@@ -19,8 +20,10 @@ cmake --build "$root/build/tsan" -- -j"$jobs"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir "$root/build/tsan" --output-on-failure -j"$jobs" -L threads
 
-echo "== Windows cross build, i686"
-cmake -S "$root" -B "$root/build/i686" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" >/dev/null
-cmake --build "$root/build/i686" -- -j"$jobs"
-ctest --test-dir "$root/build/i686" --output-on-failure
+for arch in i686 x86_64; do
+    echo "== Windows cross build, $arch"
+    cmake -S "$root" -B "$root/build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-mingw.cmake" >/dev/null
+    cmake --build "$root/build/$arch" -- -j"$jobs"
+    ctest --test-dir "$root/build/$arch" --output-on-failure
+done
