@@ -1,0 +1,52 @@
+# cmake -DOBJDUMP=objdump -DIMAGE=qelui32.dll -P check-exports.cmake
+#
+# Checks that the DLL exports exactly EnumPropPages and LibMain, by those
+# undecorated names, and that its entry point is the address of LibMain.
+
+cmake_minimum_required(VERSION 3.25)
+
+if(NOT EXISTS "${IMAGE}")
+    message(FATAL_ERROR "check-exports: no image '${IMAGE}'")
+endif()
+execute_process(COMMAND ${OBJDUMP} -p ${IMAGE}
+    OUTPUT_VARIABLE headers RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "check-exports: ${OBJDUMP} -p ${IMAGE} failed")
+endif()
+string(REPLACE "\n" ";" lines "${headers}")
+
+set(entry "")
+set(section "")
+set(names "")
+foreach(line IN LISTS lines)
+    if(line MATCHES "^AddressOfEntryPoint[ \t]+([0-9a-fA-F]+)")
+        set(entry ${CMAKE_MATCH_1})
+    elseif(line MATCHES "^Export Address Table --")
+        set(section addresses)
+    elseif(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+        set(section names)
+    elseif(line MATCHES "^[ \t]*$")
+        set(section "")
+    elseif(section STREQUAL "addresses" AND line MATCHES "^[ \t]*\\[ *([0-9]+)\\] \\+base\\[ *[0-9]+\\] +([0-9a-fA-F]+) ")
+        set(address_${CMAKE_MATCH_1} ${CMAKE_MATCH_2})
+    elseif(section STREQUAL "names" AND line MATCHES "^[ \t]*\\[ *([0-9]+)\\] (.+)$")
+        set(name "${CMAKE_MATCH_2}")
+        list(APPEND names "${name}")
+        set(index_of_${name} ${CMAKE_MATCH_1})
+    endif()
+endforeach()
+
+list(SORT names)
+if(NOT names STREQUAL "EnumPropPages;LibMain")
+    message(FATAL_ERROR "check-exports: ${IMAGE} exports '${names}', not exactly EnumPropPages and LibMain")
+endif()
+if(entry STREQUAL "")
+    message(FATAL_ERROR "check-exports: no entry point in ${IMAGE}")
+endif()
+set(libmain ${address_${index_of_LibMain}})
+math(EXPR entry_value "0x${entry}")
+math(EXPR libmain_value "0x${libmain}")
+if(NOT entry_value EQUAL libmain_value)
+    message(FATAL_ERROR "check-exports: ${IMAGE} enters at ${entry}, LibMain is at ${libmain}")
+endif()
+message(STATUS "check-exports: ${IMAGE} exports EnumPropPages and LibMain, enters at LibMain (${entry})")
