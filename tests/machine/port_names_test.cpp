@@ -5,7 +5,6 @@
 
 #include "kernel/kernel.h"
 #include "qelser/qelser.h"
-#include "user/kernel_dos_devices.h"
 #include "user/pnp_device_tree.h"
 #include "user/session.h"
 
@@ -22,15 +21,14 @@ namespace user = winsim::user;
 class UserSide {
   public:
     explicit UserSide(machine::RunningMachine& running)
-        : tree_(running.pnp()), dos_(running.kernel()), session_(running.registry(), &tree_) {
-        session_.set_dos_devices(&dos_);
+        : tree_(running.pnp()), session_(running.registry(), &tree_) {
+        session_.set_dos_devices(&running.kernel().symbolicLinks());
         user::install_session(&session_);
     }
     ~UserSide() { user::install_session(nullptr); }
 
   private:
     user::PnpDeviceTree tree_;
-    user::KernelDosDevices dos_;
     user::Session session_;
 };
 

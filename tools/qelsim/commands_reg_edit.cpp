@@ -5,9 +5,8 @@
 
 #include "machine/machine.h"
 #include "machine/numbers.h"
+#include "registry/names.h"
 #include "registry/value_codec.h"
-
-#include <cctype>
 
 namespace qelsim {
 
@@ -47,13 +46,6 @@ std::string valueName(const std::string& name) {
 
 std::string shownName(const std::string& name) {
     return name.empty() ? "the default value (@)" : "\"" + name + "\"";
-}
-
-std::string upper(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
 }
 
 void expectOne(const SetOptions& options, const std::string& type) {
@@ -129,7 +121,7 @@ struct Encoded {
 };
 
 Encoded encode(const SetOptions& options) {
-    const std::string type = upper(options.type);
+    const std::string type = reg::upper_name(options.type);
     if (options.values.empty()) {
         throw Failure(exit_bad_input, "reg set needs a VALUE after the type");
     }

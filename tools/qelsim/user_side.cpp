@@ -37,9 +37,9 @@ std::optional<std::filesystem::path> builtModule(std::string_view module) {
 }
 
 UserSide::UserSide(winsim::machine::RunningMachine& machine)
-    : tree_(machine.pnp()), dosDevices_(machine.kernel()), session_(machine.registry(), &tree_),
+    : tree_(machine.pnp()), session_(machine.registry(), &tree_),
       previous_(winsim::user::current_session()) {
-    session_.set_dos_devices(&dosDevices_);
+    session_.set_dos_devices(&machine.kernel().symbolicLinks());
     for (const winsim::machine::PackageFile& file : winsim::machine::package_files) {
         if (const auto module = builtModule(file.module)) {
             session_.map_file(file.windowsPath, *module);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "machine/running_machine.h"
-#include "user/kernel_dos_devices.h"
 #include "user/pnp_device_tree.h"
 #include "user/session.h"
 
@@ -25,7 +24,6 @@ class UserSide {
 
   private:
     winsim::user::PnpDeviceTree tree_;
-    winsim::user::KernelDosDevices dosDevices_;
     winsim::user::Session session_;
     winsim::user::Session* previous_;
 };

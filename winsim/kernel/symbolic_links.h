@@ -2,6 +2,8 @@
 // "\Device\Serial0"): what IoCreateSymbolicLink makes in kernel mode and what DefineDosDevice and
 // QueryDosDevice reach from user mode. A name can carry several definitions, as DefineDosDevice
 // stacks them; the newest is the one in force. Names match without regard to case.
+//
+// The table needs no Kernel: a user-mode session without a booted machine keeps one of its own.
 #pragma once
 
 #include <map>

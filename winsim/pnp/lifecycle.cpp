@@ -4,21 +4,14 @@
 #include "pnp/manager.h"
 
 #include "kernel/kernel.h"
+#include "kernel/wide.h"
 #include "pci/pci_bus.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace winsim::pnp {
 
 namespace {
-
-std::string upperText(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
 
 bool active(const Node& node) {
     return node.state != NodeState::removed && node.state != NodeState::surpriseRemoved;
@@ -30,7 +23,7 @@ PDRIVER_OBJECT Manager::loadDriver(const std::string& service) {
     if (PDRIVER_OBJECT loaded = kernel_.driver(service)) {
         return loaded;
     }
-    const auto entry = entries_.find(upperText(service));
+    const auto entry = entries_.find(kernel::upcase(service));
     if (entry == entries_.end()) {
         emit("driver-missing", "", "No driver image for the service \"" + service + "\"");
         return nullptr;

@@ -4,6 +4,7 @@
 #include "pnp/instance_path.h"
 
 #include "kernel/kernel.h"
+#include "kernel/wide.h"
 #include "qelser/qelser.h"
 #include "registry/registry.h"
 
@@ -16,13 +17,6 @@
 namespace winsim::pnp {
 
 namespace {
-
-std::string upperText(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
 
 // Bus, device and function from the first three runs of digits of a location text.
 std::optional<pci::Slot> slotOfLocation(const std::optional<std::string>& location) {
@@ -97,7 +91,7 @@ void Manager::addCard(const CardConfig& card) {
 
 void Manager::registerDriver(const std::string& service, PDRIVER_INITIALIZE entry) {
     const Lock lock(lock_);
-    entries_[upperText(service)] = entry;
+    entries_[kernel::upcase(service)] = entry;
 }
 
 void Manager::addDriverPackage(const DriverPackage& package) {

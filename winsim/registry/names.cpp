@@ -31,6 +31,14 @@ bool names_equal(std::string_view a, std::string_view b) {
     return a.size() == b.size() && compare_names(a, b) == 0;
 }
 
+std::string upper_name(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) {
+        c = fold(c);
+    }
+    return out;
+}
+
 std::optional<std::vector<std::string_view>> split_key_path(std::string_view path) {
     std::vector<std::string_view> parts;
     if (path.empty()) {

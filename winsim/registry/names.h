@@ -16,6 +16,9 @@ inline constexpr std::size_t max_key_name_length = 255;
 // "QEL_CARD" sorts after "QELB" as regedit lists them.
 int compare_names(std::string_view a, std::string_view b);
 bool names_equal(std::string_view a, std::string_view b);
+// The name with its ASCII letters in upper case, as compare_names folds them: the key of a table
+// that matches names (and other Windows text: paths, device instance IDs) without regard to case.
+std::string upper_name(std::string_view name);
 
 struct NameLess {
     using is_transparent = void;

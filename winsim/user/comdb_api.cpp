@@ -61,6 +61,16 @@ void set_taken(reg::Bytes& bitmap, DWORD number, bool value) {
     }
 }
 
+// The bitmap, for a call about port COMn on a handle: false for a handle that is not open or a
+// number outside the database.
+bool read_bitmap_for_port(HCOMDB handle, DWORD number, reg::Bytes& bitmap) {
+    if (!valid(handle)) {
+        return false;
+    }
+    bitmap = read_bitmap();
+    return in_range(bitmap, number);
+}
+
 } // namespace
 } // namespace winsim::user
 
@@ -153,11 +163,8 @@ LONG WINAPI ComDBClaimPort(HCOMDB HComDB, DWORD ComNumber, BOOL ForceClaim, PBOO
     if (auto error = injected("ComDBClaimPort")) {
         return static_cast<LONG>(*error);
     }
-    if (!valid(HComDB)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    reg::Bytes bitmap = read_bitmap();
-    if (!in_range(bitmap, ComNumber)) {
+    reg::Bytes bitmap;
+    if (!read_bitmap_for_port(HComDB, ComNumber, bitmap)) {
         return ERROR_INVALID_PARAMETER;
     }
     const bool was_taken = taken(bitmap, ComNumber);
@@ -181,11 +188,8 @@ LONG WINAPI ComDBReleasePort(HCOMDB HComDB, DWORD ComNumber) {
     if (auto error = injected("ComDBReleasePort")) {
         return static_cast<LONG>(*error);
     }
-    if (!valid(HComDB)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    reg::Bytes bitmap = read_bitmap();
-    if (!in_range(bitmap, ComNumber)) {
+    reg::Bytes bitmap;
+    if (!read_bitmap_for_port(HComDB, ComNumber, bitmap)) {
         return ERROR_INVALID_PARAMETER;
     }
     set_taken(bitmap, ComNumber, false);

@@ -1,22 +1,11 @@
 #include "user/device_sets.h"
 
-#include <cctype>
+#include "registry/names.h"
 
 namespace winsim::user {
-namespace {
-
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-} // namespace
 
 DWORD DevNodes::number_of(std::string_view instance) {
-    const std::string key = upper(instance);
+    const std::string key = reg::upper_name(instance);
     auto it = numbers_.find(key);
     if (it != numbers_.end()) {
         return it->second;

@@ -1,9 +1,8 @@
 #include "user/dialog.h"
 
+#include "registry/names.h"
 #include "user/api.h"
 #include "user/window_engine.h"
-
-#include <cctype>
 
 namespace winsim::user {
 namespace {
@@ -20,10 +19,7 @@ const Window* control_of(std::uintptr_t dialog, int id) {
 
 void register_dialog_template(Session& session, std::string module_name, int id,
                               DialogTemplate dialog) {
-    for (char& c : module_name) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    session.state().dialog_templates[{module_name, id}] = std::move(dialog);
+    session.state().dialog_templates[{reg::upper_name(module_name), id}] = std::move(dialog);
 }
 
 bool Dialog::exists() const {

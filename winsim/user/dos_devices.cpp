@@ -1,74 +1,9 @@
-#include "user/dos_devices.h"
-
+// kernel32's DOS device names, which live in the object manager's symbolic links (the session's
+// table, Session::dos_devices), and its debug output.
+#include "kernel/symbolic_links.h"
 #include "user/api.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstring>
-
-namespace winsim::user {
-namespace {
-
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-} // namespace
-
-void DosDevices::define(std::string_view name, std::string target) {
-    links_[upper(name)].push_back(std::move(target));
-}
-
-bool DosDevices::remove(std::string_view name, const std::string* target) {
-    auto it = links_.find(upper(name));
-    if (it == links_.end() || it->second.empty()) {
-        return false;
-    }
-    auto& list = it->second;
-    if (target == nullptr) {
-        list.pop_back();
-    } else {
-        auto match = std::find(list.rbegin(), list.rend(), *target);
-        if (match == list.rend()) {
-            return false;
-        }
-        list.erase(std::next(match).base());
-    }
-    if (list.empty()) {
-        links_.erase(it);
-    }
-    return true;
-}
-
-std::vector<std::string> DosDevices::targets(std::string_view name) const {
-    auto it = links_.find(upper(name));
-    if (it == links_.end()) {
-        return {};
-    }
-    return std::vector<std::string>(it->second.rbegin(), it->second.rend());
-}
-
-std::vector<std::string> DosDevices::names() const {
-    std::vector<std::string> out;
-    for (const auto& [name, list] : links_) {
-        out.push_back(name);
-    }
-    return out;
-}
-
-std::optional<std::string> DosDevices::current(std::string_view name) const {
-    const std::vector<std::string> list = targets(name);
-    if (list.empty()) {
-        return std::nullopt;
-    }
-    return list.front();
-}
-
-} // namespace winsim::user
 
 using namespace winsim::user;
 
@@ -81,7 +16,7 @@ BOOL WINAPI DefineDosDeviceA(DWORD dwFlags, LPCSTR lpDeviceName, LPCSTR lpTarget
     if (lpDeviceName == nullptr || *lpDeviceName == '\0') {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    DosDevices& devices = sys().dos_devices();
+    winsim::kernel::SymbolicLinks& devices = sys().dos_devices();
     if ((dwFlags & DDD_REMOVE_DEFINITION) != 0) {
         std::string target;
         const bool exact = lpTargetPath != nullptr;
@@ -108,7 +43,7 @@ DWORD WINAPI QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucch
         SetLastError(*error);
         return 0;
     }
-    const DosDevices& devices = sys().dos_devices();
+    const winsim::kernel::SymbolicLinks& devices = sys().dos_devices();
     const std::vector<std::string> list =
         lpDeviceName == nullptr ? devices.names() : devices.targets(lpDeviceName);
     if (list.empty()) {

@@ -150,10 +150,7 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
         return ERROR_INVALID_PARAMETER;
     }
     ResolvedKey key;
-    if (LONG error = resolve_key(hKey, key); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (LONG error = check_access(key, KEY_QUERY_VALUE); error != ERROR_SUCCESS) {
+    if (LONG error = resolve_key_with_access(hKey, KEY_QUERY_VALUE, key); error != ERROR_SUCCESS) {
         return error;
     }
     reg::Value value;
@@ -176,10 +173,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
         return ERROR_NOACCESS;
     }
     ResolvedKey key;
-    if (LONG error = resolve_key(hKey, key); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (LONG error = check_access(key, KEY_SET_VALUE); error != ERROR_SUCCESS) {
+    if (LONG error = resolve_key_with_access(hKey, KEY_SET_VALUE, key); error != ERROR_SUCCESS) {
         return error;
     }
     const std::span<const std::uint8_t> given(lpData, lpData == nullptr ? 0 : cbData);
@@ -192,10 +186,7 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
         return static_cast<LONG>(*error);
     }
     ResolvedKey key;
-    if (LONG error = resolve_key(hKey, key); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (LONG error = check_access(key, KEY_SET_VALUE); error != ERROR_SUCCESS) {
+    if (LONG error = resolve_key_with_access(hKey, KEY_SET_VALUE, key); error != ERROR_SUCCESS) {
         return error;
     }
     return to_error(key.key->delete_value(name_or_empty(lpValueName)));
@@ -211,10 +202,8 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
         return ERROR_INVALID_PARAMETER;
     }
     ResolvedKey key;
-    if (LONG error = resolve_key(hKey, key); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (LONG error = check_access(key, KEY_ENUMERATE_SUB_KEYS); error != ERROR_SUCCESS) {
+    if (LONG error = resolve_key_with_access(hKey, KEY_ENUMERATE_SUB_KEYS, key);
+        error != ERROR_SUCCESS) {
         return error;
     }
     std::string name;
@@ -262,10 +251,7 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
         return ERROR_INVALID_PARAMETER;
     }
     ResolvedKey key;
-    if (LONG error = resolve_key(hKey, key); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (LONG error = check_access(key, KEY_QUERY_VALUE); error != ERROR_SUCCESS) {
+    if (LONG error = resolve_key_with_access(hKey, KEY_QUERY_VALUE, key); error != ERROR_SUCCESS) {
         return error;
     }
     reg::Value value;
@@ -309,10 +295,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         return static_cast<LONG>(*error);
     }
     ResolvedKey key;
-    if (LONG error = resolve_key(hKey, key); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (LONG error = check_access(key, KEY_QUERY_VALUE); error != ERROR_SUCCESS) {
+    if (LONG error = resolve_key_with_access(hKey, KEY_QUERY_VALUE, key); error != ERROR_SUCCESS) {
         return error;
     }
     reg::KeyInfo info;

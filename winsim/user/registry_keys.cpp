@@ -36,4 +36,11 @@ LONG resolve_key(HKEY handle, ResolvedKey& out) {
     return ERROR_SUCCESS;
 }
 
+LONG resolve_key_with_access(HKEY handle, REGSAM needed, ResolvedKey& out) {
+    if (LONG error = resolve_key(handle, out); error != ERROR_SUCCESS) {
+        return error;
+    }
+    return check_access(out, needed);
+}
+
 } // namespace winsim::user

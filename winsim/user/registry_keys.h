@@ -25,4 +25,8 @@ inline LONG check_access(const ResolvedKey& key, REGSAM needed) {
     return (key.access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
+// resolve_key, then check_access: the key of a handle opened with every right in needed, or the
+// first error of the two.
+LONG resolve_key_with_access(HKEY handle, REGSAM needed, ResolvedKey& out);
+
 } // namespace winsim::user

@@ -99,10 +99,7 @@ LONG WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformatio
         return ERROR_INVALID_PARAMETER;
     }
     ResolvedKey key;
-    if (LONG error = resolve_key(hKey, key); error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (LONG error = check_access(key, READ_CONTROL); error != ERROR_SUCCESS) {
+    if (LONG error = resolve_key_with_access(hKey, READ_CONTROL, key); error != ERROR_SUCCESS) {
         return error;
     }
     std::vector<std::uint8_t> blob;

@@ -4,7 +4,6 @@
 #include "user/state.h"
 #include "user/window_engine.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,14 +14,6 @@ void unload_all_modules(); // loader_api.cpp
 namespace {
 
 Session* installed = nullptr;
-
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
 
 } // namespace
 
@@ -46,15 +37,15 @@ std::string Session::system_directory() const {
 }
 
 void Session::map_file(std::string_view windows_path, std::filesystem::path file) {
-    state_->files[upper(windows_path)] = std::move(file);
+    state_->files[reg::upper_name(windows_path)] = std::move(file);
 }
 
 void Session::unmap_file(std::string_view windows_path) {
-    state_->files.erase(upper(windows_path));
+    state_->files.erase(reg::upper_name(windows_path));
 }
 
 std::optional<std::filesystem::path> Session::mapped_file(std::string_view windows_path) const {
-    auto it = state_->files.find(upper(windows_path));
+    auto it = state_->files.find(reg::upper_name(windows_path));
     if (it == state_->files.end()) {
         return std::nullopt;
     }
@@ -102,10 +93,14 @@ std::optional<DialogDriver> Session::next_dialog_driver() {
 }
 
 std::optional<std::string> Session::dos_device(std::string_view name) const {
-    return dos_devices().current(name);
+    const std::vector<std::string> targets = dos_devices().targets(name);
+    if (targets.empty()) {
+        return std::nullopt;
+    }
+    return targets.front();
 }
 
-DosDevices& Session::dos_devices() const {
+kernel::SymbolicLinks& Session::dos_devices() const {
     return dos_devices_ != nullptr ? *dos_devices_ : state_->dos_devices;
 }
 

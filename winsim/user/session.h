@@ -23,6 +23,9 @@
 namespace winsim::reg {
 class Registry;
 }
+namespace winsim::kernel {
+class SymbolicLinks;
+}
 
 namespace winsim::user {
 
@@ -43,7 +46,6 @@ class Dialog;
 using DialogDriver = std::function<void(Dialog&)>;
 
 struct State; // the system's tables (user/state.h)
-class DosDevices;
 
 class Session {
   public:
@@ -97,9 +99,10 @@ class Session {
     // DOS device names: the target a name stands for now.
     std::optional<std::string> dos_device(std::string_view name) const;
     // The table of DOS device names the calls act on: the session's own, or the one given here
-    // (the machine's, which must outlive the session; nullptr: the session's own again).
-    DosDevices& dos_devices() const;
-    void set_dos_devices(DosDevices* devices) { dos_devices_ = devices; }
+    // (a booted machine's, Kernel::symbolicLinks(), where the port driver names its ports; it
+    // must outlive the session; nullptr: the session's own again).
+    kernel::SymbolicLinks& dos_devices() const;
+    void set_dos_devices(kernel::SymbolicLinks* devices) { dos_devices_ = devices; }
 
     // Text written with OutputDebugStringA.
     const std::vector<std::string>& debug_output() const { return debug_output_; }
@@ -124,7 +127,7 @@ class Session {
     std::vector<std::string> debug_output_;
     std::vector<std::string> errors_;
     std::unique_ptr<State> state_;
-    DosDevices* dos_devices_ = nullptr;
+    kernel::SymbolicLinks* dos_devices_ = nullptr;
 };
 
 // The session the system calls act on.

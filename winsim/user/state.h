@@ -1,10 +1,10 @@
 // The system's tables of one session. Internal to the user-mode platform.
 #pragma once
 
+#include "kernel/symbolic_links.h"
 #include "user/comdb_handles.h"
 #include "user/device_sets.h"
 #include "user/dialog.h"
-#include "user/dos_devices.h"
 #include "user/key_table.h"
 #include "user/module_table.h"
 #include "user/page_table.h"
@@ -28,7 +28,7 @@ struct State {
     // (upper-case module file name, template id) -> template
     std::map<std::pair<std::string, int>, DialogTemplate> dialog_templates;
     PageTable pages;
-    DosDevices dos_devices;
+    kernel::SymbolicLinks dos_devices; // without a booted machine (Session::set_dos_devices)
     ComDbHandles comdb;
 };
 

@@ -4,7 +4,6 @@
 #include "user/api.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 namespace winsim::user {
@@ -13,14 +12,6 @@ namespace {
 // How deep a dialog procedure may re-enter itself through DefDlgProcA before it counts as the
 // endless recursion it would be on Windows.
 constexpr int max_dispatch_depth = 32;
-
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
 
 std::string template_label(LPCSTR name) {
     if (name == nullptr) {
@@ -38,7 +29,7 @@ const DialogTemplate* find_template(HINSTANCE instance, const std::string& label
         return nullptr;
     }
     const std::size_t slash = module->windows_path.find_last_of('\\');
-    const std::string file = upper(module->windows_path.substr(slash + 1));
+    const std::string file = reg::upper_name(module->windows_path.substr(slash + 1));
     const int id = std::atoi(label.c_str() + 1);
     auto& templates = sys().state().dialog_templates;
     auto it = templates.find({file, id});
@@ -270,7 +261,7 @@ LRESULT dialog_message(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) 
 Window& add_control(HWND dialog, const ControlTemplate& control) {
     Window& window = sys().state().windows.create(WindowKind::control, dialog);
     window.id = control.id;
-    window.class_name = upper(control.class_name);
+    window.class_name = reg::upper_name(control.class_name);
     window.style = control.style;
     window.text = control.text;
     window.enabled = (control.style & WS_DISABLED) == 0;
