@@ -62,16 +62,27 @@ NTSTATUS PowerManager::callDriver(PDEVICE_OBJECT device, PIRP irp) {
     return irps_.call(device, irp);
 }
 
-void PowerManager::noteRequestFailed(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,
-                                     NTSTATUS status) {
+namespace {
+
+// The log entry of a device power request that a driver asked for.
+PowerCall requestCall(PowerCallKind kind, PDEVICE_OBJECT device, PIRP irp, UCHAR minor,
+                      POWER_STATE state, NTSTATUS status) {
     PowerCall call;
-    call.kind = PowerCallKind::RequestPowerIrp;
+    call.kind = kind;
     call.device = device;
+    call.irp = irp;
     call.minor = minor;
     call.type = DevicePowerState;
     call.state = state;
     call.status = status;
-    append(call);
+    return call;
+}
+
+} // namespace
+
+void PowerManager::noteRequestFailed(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,
+                                     NTSTATUS status) {
+    append(requestCall(PowerCallKind::RequestPowerIrp, device, nullptr, minor, state, status));
 }
 
 NTSTATUS PowerManager::requestPowerIrp(PDEVICE_OBJECT device, UCHAR minor, POWER_STATE state,
@@ -105,15 +116,8 @@ NTSTATUS PowerManager::requestPowerIrp(PDEVICE_OBJECT device, UCHAR minor, POWER
         next->Parameters.Power.ShutdownType = PowerActionNone;
     }
     irps_.setOnTop(irp, [this, device, minor, state, completion, context, top](PIRP done) {
-        PowerCall call;
-        call.kind = PowerCallKind::RequestCompleted;
-        call.device = device;
-        call.irp = done;
-        call.minor = minor;
-        call.type = DevicePowerState;
-        call.state = state;
-        call.status = done->IoStatus.Status;
-        append(call);
+        append(requestCall(PowerCallKind::RequestCompleted, device, done, minor, state,
+                           done->IoStatus.Status));
         if (completion != nullptr) {
             IO_STATUS_BLOCK status = done->IoStatus;
             completion(device, minor, state, context, &status);
@@ -122,15 +126,7 @@ NTSTATUS PowerManager::requestPowerIrp(PDEVICE_OBJECT device, UCHAR minor, POWER
     });
     irps_.setIoManagerOwned(irp);
 
-    PowerCall call;
-    call.kind = PowerCallKind::RequestPowerIrp;
-    call.device = device;
-    call.irp = irp;
-    call.minor = minor;
-    call.type = DevicePowerState;
-    call.state = state;
-    call.status = STATUS_PENDING;
-    append(call);
+    append(requestCall(PowerCallKind::RequestPowerIrp, device, irp, minor, state, STATUS_PENDING));
 
     if (irpOut != nullptr) {
         *irpOut = irp;
